@@ -1,0 +1,7 @@
+#pragma once
+
+#define IDD_ERROR_DIALOG 101
+#define IDC_ERROR_ICON 1000
+#define IDC_ERROR_MESSAGE 1001
+#define IDC_ERROR_DETAILS 1002
+#define IDI_LAUNCHER 1
