@@ -13,6 +13,9 @@ struct LaunchState {
     const char* firstArgument = nullptr;
     char startupFolder[MAX_PATH + 1] = {};
     HANDLE instanceMutex = nullptr;
+    // Set while the process runs as a service; every message then becomes an event.
+    volatile bool runningAsService = false;
+    HANDLE eventSource = nullptr;
 };
 
 extern LaunchState launchState;
