@@ -6,6 +6,7 @@
 #include "launcher/launch_state.h"
 #include "launcher/settings_win.h"
 #include "launcher/text.h"
+#include "ui/report.h"
 
 namespace korvane {
 
@@ -16,9 +17,9 @@ namespace {
 constexpr char cleanupSwitch[] = "-kvremovetemporaryjarfiles";
 
 void allowForegroundWindow() {
-    // Looked up at run time: older systems lack the function.
-    HMODULE user32 = LoadLibraryExA("user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!user32) user32 = GetModuleHandleA("user32.dll");
+    // Looked up at run time: older systems lack the function. user32 is loaded already in a
+    // windowed program, so no search path is involved.
+    HMODULE user32 = GetModuleHandleA("user32.dll");
     if (!user32) return;
     using AllowSetForegroundWindowFn = BOOL(WINAPI*)(DWORD);
     auto allow = reinterpret_cast<AllowSetForegroundWindowFn>(
@@ -26,18 +27,55 @@ void allowForegroundWindow() {
     if (allow) allow(GetCurrentProcessId());
 }
 
+// The settings are not loaded yet when these fail, so the message comes from the string table.
+void reportFolderFailure(const char* argument) {
+    char* format = loadStringSetting(launchState.instanceHandle, id_fileAccessMessage);
+    reportErrorWithReason(format, argument);
+    std::free(format);
+}
+
 bool recordStartupFolder() {
     const DWORD length = GetCurrentDirectoryA(sizeof launchState.startupFolder, launchState.startupFolder);
-    return length > 0 && length < sizeof launchState.startupFolder;
+    if (length == 0 || length >= sizeof launchState.startupFolder) {
+        launchState.startupFolder[0] = '\0';
+        reportFolderFailure("CURRENT_DIR");
+        return false;
+    }
+    return true;
 }
 
 bool enterLauncherFolder() {
     char path[MAX_PATH];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return false;
-    char* lastSlash = std::strrchr(path, '\\');
-    if (lastSlash) *lastSlash = '\0';
-    return SetCurrentDirectoryA(path) != FALSE;
+    if (length == 0 || length >= sizeof path) {
+        reportFolderFailure("CURRENT_EXE");
+        return false;
+    }
+    if (char* lastSlash = std::strrchr(path, '\\')) *lastSlash = '\0';
+    if (!SetCurrentDirectoryA(path)) {
+        reportFolderFailure(path);
+        return false;
+    }
+    return true;
+}
+
+// Refuses a second instance of the application. False when another one runs (reported).
+bool holdInstanceMutex() {
+    HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, settings.mainClass);
+    if (existing) {
+        CloseHandle(existing);
+        reportError(settings.alreadyRunningMessage);
+        return false;
+    }
+    launchState.instanceMutex = CreateMutexA(nullptr, TRUE, settings.mainClass);
+    // Another launch may have created it between the open and the create.
+    if (launchState.instanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(launchState.instanceMutex);
+        launchState.instanceMutex = nullptr;
+        reportError(settings.alreadyRunningMessage);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -56,14 +94,8 @@ int launcherMain(HINSTANCE instance, const char* commandLine) {
     enterLauncherFolder();
     loadSettings(instance);
 
-    if (!settings.allowMultipleInstances) {
-        HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, settings.mainClass);
-        if (existing) {
-            CloseHandle(existing);
-            return 0;
-        }
-        launchState.instanceMutex = CreateMutexA(nullptr, TRUE, settings.mainClass);
-    }
+    if (!settings.allowMultipleInstances && !holdInstanceMutex()) return 0;
+
     if (launchState.instanceMutex) CloseHandle(launchState.instanceMutex);
     return 0;
 }
