@@ -184,7 +184,15 @@ std::optional<pe::Bytes> packageLauncher(const Config& config, const pe::Bytes& 
     }
     std::vector<pe::Resource> resources = image->resources;
     std::vector<std::pair<std::uint16_t, std::u16string>> strings;
-    for (const auto& [id, text] : config.settings) strings.emplace_back(static_cast<std::uint16_t>(id), utf8ToUtf16(text));
+    for (const auto& [id, text] : config.settings) {
+        std::u16string wide = utf8ToUtf16(text);
+        if (wide.size() > pe::MAX_STRING_LENGTH) {
+            *error = "setting " + std::to_string(id) + " is " + std::to_string(wide.size()) +
+                     " characters long; a launcher holds at most " + std::to_string(pe::MAX_STRING_LENGTH);
+            return std::nullopt;
+        }
+        strings.emplace_back(static_cast<std::uint16_t>(id), std::move(wide));
+    }
     for (pe::Resource& block : pe::buildStringTable(strings, neutralLanguage)) pe::setResource(resources, std::move(block));
 
     if (!addArchives(config, resources, error) || !addSplash(config, resources, error) ||

@@ -45,7 +45,9 @@ struct Image {
     std::vector<Resource> resources; // every leaf of the resource tree, in tree order
 };
 
-// Parses a PE file. On failure returns nothing and puts a one-line reason in *error.
+// Parses a PE file. On failure returns nothing and puts a one-line reason in *error. Safe on any
+// bytes: a resource tree deeper than type/name/language, or one whose tables or entries are
+// shared or loop, is refused.
 std::optional<Image> parseImage(const Bytes& file, std::string* error);
 
 // Returns a copy of the image's file with its resource section rebuilt from `resources`.
@@ -53,6 +55,12 @@ std::optional<Image> parseImage(const Bytes& file, std::string* error);
 // SizeOfInitializedData, the resource data directory and the checksum. With
 // dropSignature, a certificate table is removed cleanly; without it, a signed image is
 // refused. The output depends only on the inputs.
+// Placement: a last .rsrc section is rewritten where it is; a .rsrc followed only by .reloc is
+// rewritten and .reloc moved after it (with the base relocation directory); otherwise a new
+// .rsrc section is appended and the old one left alone. Data after the last section stays at
+// the end, and file offsets into it (debug data, COFF symbols) follow it. Refused, with a
+// reason: another data directory inside a section that moves, no free section header slot,
+// a certificate table not at the end, duplicate type+name+language.
 std::optional<Bytes> writeImage(const Image& image, const std::vector<Resource>& resources,
                                 bool dropSignature, std::string* error);
 
