@@ -13,9 +13,7 @@ struct LaunchState {
     const char* firstArgument = nullptr;
     char startupFolder[MAX_PATH + 1] = {};
     HANDLE instanceMutex = nullptr;
-    // Set while the process runs as a service; every message then becomes an event.
-    volatile bool runningAsService = false;
-    HANDLE eventSource = nullptr;
+    HANDLE eventSource = nullptr; // the event-log source while running as a service
 };
 
 extern LaunchState launchState;

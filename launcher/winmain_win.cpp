@@ -3,14 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "jvm/invocation.h"
+#include "jvm/jvm_create_win.h"
 #include "launcher/launch_state.h"
+#include "launcher/run_flags.h"
 #include "launcher/settings_win.h"
 #include "launcher/text.h"
 #include "ui/report.h"
 
 namespace korvane {
-
-LaunchState launchState;
 
 namespace {
 
@@ -96,7 +97,11 @@ int launcherMain(HINSTANCE instance, const char* commandLine) {
 
     if (!settings.allowMultipleInstances && !holdInstanceMutex()) return 0;
 
+    if (!createJvm()) return -1;
+    const bool ran = runMainClass(arguments.count - 1, arguments.slots + 1, false);
+    if (ran) releaseJvm();
     if (launchState.instanceMutex) CloseHandle(launchState.instanceMutex);
+    if (!ran) std::exit(-1);
     return 0;
 }
 

@@ -17,21 +17,18 @@
 #include <string>
 
 #include "launcher/launch_state.h"
+#include "launcher/run_flags.h"
 #include "ui/error_dialog_win.h"
 #include "ui/report.h"
 
 using namespace korvane;
-
-namespace korvane {
-LaunchState launchState;
-}
 
 int main(int argc, char** argv) {
     launchState.instanceHandle = GetModuleHandleA(nullptr);
     int at = 1;
     if (argc > at + 1 && std::strcmp(argv[at], "--service") == 0) {
         launchState.eventSource = RegisterEventSourceA(nullptr, argv[at + 1]);
-        launchState.runningAsService = true;
+        runFlags.runningAsService = true;
         at += 2;
     }
     if (argc <= at) return 2;

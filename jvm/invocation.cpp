@@ -1,0 +1,269 @@
+#include "jvm/invocation.h"
+
+#include <cstring>
+
+#include "jvm/host_os.h"
+#include "launcher/run_flags.h"
+#include "launcher/settings.h"
+#include "launcher/text.h"
+#include "ui/report.h"
+
+namespace korvane {
+
+JvmSession jvmSession;
+
+namespace {
+
+constexpr char mainSignature[] = "([Ljava/lang/String;)V";
+constexpr char mainName[] = "main(java/lang/String[])";
+constexpr char stopThreadName[] = "Korvane stopper thread";
+
+bool fails(JNIEnv* env, const void* result) { return checkJavaException(env) || result == nullptr; }
+
+jclass findClass(JNIEnv* env, const char* name) {
+    jclass found = env->FindClass(name);
+    if (fails(env, found)) {
+        reportError(settings.classNotFoundMessage, name);
+        return nullptr;
+    }
+    return found;
+}
+
+bool setProperties(JNIEnv* env) {
+    char text[261];
+    if (!host::currentFolder(text, sizeof text)) {
+        reportErrorWithReason(settings.fileAccessMessage, "CURRENT_DIR");
+        return false;
+    }
+    if (!setSystemProperty(env, "user.dir", text)) return false;
+    if (!host::executablePath(text, sizeof text)) {
+        reportErrorWithReason(settings.fileAccessMessage, "CURRENT_EXE");
+        return false;
+    }
+    if (!setSystemProperty(env, "korvane.exe.path", text)) return false;
+    if (host::specialFolder(0x1A, text, sizeof text) && !setSystemProperty(env, "korvane.csidl.appdata", text)) return false;
+    if (host::specialFolder(0x1C, text, sizeof text) && !setSystemProperty(env, "korvane.csidl.local.appdata", text)) {
+        return false;
+    }
+    return true;
+}
+
+// Sets up log files and the capture channel; false only for a failure that ends the launch.
+bool prepareStreams(JNIEnv* env) {
+    if (!redirectStandardStreams(env, settings.stdoutMode == 1 ? settings.stdoutLogFile : nullptr,
+                                 settings.stderrMode == 1 ? settings.stderrLogFile : nullptr)) {
+        return false;
+    }
+    if (settings.stdoutMode != 2 && settings.stderrMode != 2) return true;
+    if (!runFlags.runningOnWin9x && !host::openCapturePipe()) {
+        settings.stdoutMode = settings.stderrMode = 0;
+        return true;
+    }
+    const char* target = runFlags.runningOnWin9x ? host::consoleStreamName() : host::capturePipeName();
+    // Capturing is optional: a failure here falls back quietly to no capture.
+    errorReportsEnabled = false;
+    const bool redirected = redirectStandardStreams(env, settings.stdoutMode == 2 ? target : nullptr,
+                                                    settings.stderrMode == 2 ? target : nullptr);
+    errorReportsEnabled = true;
+    if (!redirected) {
+        host::closeCapturePipe();
+        settings.stdoutMode = settings.stderrMode = 0;
+        return true;
+    }
+    if (!runFlags.runningOnWin9x && !host::startCaptureReader()) {
+        reportErrorWithReason("Internal error RC000015");
+        return false;
+    }
+    return true;
+}
+
+bool callMain(JNIEnv* env, int count, char** arguments) {
+    if (!setProperties(env)) return false;
+    jclass mainClass = env->FindClass(settings.mainClass);
+    if (fails(env, mainClass)) {
+        reportWithCapturedOutput(settings.classNotFoundMessage, settings.mainClass);
+        return false;
+    }
+    jmethodID main = env->GetStaticMethodID(mainClass, "main", mainSignature);
+    if (fails(env, main)) {
+        reportWithCapturedOutput(settings.methodNotFoundMessage, mainName);
+        return false;
+    }
+    ArgumentList defaults;
+    if (count == 0) {
+        defaults = splitArguments(settings.appOptions, false);
+        count = defaults.count;
+        arguments = defaults.slots;
+    }
+    jclass stringClass = env->FindClass("java/lang/String");
+    jobjectArray array = stringClass ? env->NewObjectArray(count, stringClass, nullptr) : nullptr;
+    if (fails(env, array)) {
+        reportError(settings.instantiateMessage, "java/lang/String[]");
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        jstring argument = host::newJavaString(env, arguments[i]);
+        if (fails(env, argument)) {
+            reportError(settings.instantiateMessage, "java/lang/String");
+            return false;
+        }
+        env->SetObjectArrayElement(array, i, argument);
+        if (checkJavaException(env)) {
+            reportError(settings.stringArgumentMessage, arguments[i]);
+            return false;
+        }
+    }
+    env->CallStaticVoidMethod(mainClass, main, array);
+    if (checkJavaException(env)) {
+        reportWithCapturedOutput(settings.invokeMessage, mainName);
+        return false;
+    }
+    return true;
+}
+
+JNIEnv* attachStopperThread() {
+    JavaVMAttachArgs attach;
+    attach.version = static_cast<jint>(settings.minJavaVersionNumber);
+    attach.name = const_cast<char*>(stopThreadName);
+    attach.group = nullptr;
+    void* env = nullptr;
+    if (jvmSession.vm->AttachCurrentThread(&env, &attach) != JNI_OK || !env) {
+        reportError(settings.attachThreadMessage);
+        return nullptr;
+    }
+    return static_cast<JNIEnv*>(env);
+}
+
+} // namespace
+
+bool checkJavaException(JNIEnv* env) {
+    if (!env->ExceptionCheck()) return false;
+    env->ExceptionDescribe();
+    env->ExceptionClear();
+    return true;
+}
+
+bool runMainClass(int count, char** arguments, bool stopCall) {
+    if (stopCall) {
+        JNIEnv* env = attachStopperThread();
+        if (!env) return false;
+        const bool ok = callMain(env, count, arguments);
+        jvmSession.vm->DetachCurrentThread();
+        return ok;
+    }
+    JNIEnv* env = jvmSession.env;
+    if (!settings.workingDirectoryFirst && !host::enterWorkingDirectory(false)) return false;
+    if (runFlags.runningAsService || runFlags.runningOnWin9x) host::addConsoleControlHandler();
+    if (!prepareStreams(env)) return false;
+    return callMain(env, count, arguments);
+}
+
+bool callSystemExit() {
+    JNIEnv* env = attachStopperThread();
+    if (!env) return false;
+    bool ok = false;
+    if (jclass system = findClass(env, "java/lang/System")) {
+        jmethodID exit = env->GetStaticMethodID(system, "exit", "(I)V");
+        if (fails(env, exit)) {
+            reportError(settings.methodNotFoundMessage, "exit(int)");
+        } else {
+            env->CallStaticVoidMethod(system, exit, 0);
+            ok = !checkJavaException(env);
+            if (!ok) reportError(settings.invokeMessage, "exit(int)");
+        }
+    }
+    jvmSession.vm->DetachCurrentThread();
+    return ok;
+}
+
+bool redirectStandardStreams(JNIEnv* env, const char* outTarget, const char* errTarget) {
+    if (!outTarget && !errTarget) return true;
+    jclass system = findClass(env, "java/lang/System");
+    if (!system) return false;
+    jobject out = nullptr;
+    if (outTarget) {
+        out = openPrintStream(env, outTarget);
+        if (!out || !setSystemStream(env, system, out, "setOut")) return false;
+    }
+    if (errTarget) {
+        // Equal targets share one print stream, so both streams write through one file handle.
+        jobject err = out && std::strcmp(outTarget, errTarget) == 0 ? out : openPrintStream(env, errTarget);
+        if (!err || !setSystemStream(env, system, err, "setErr")) return false;
+    }
+    return true;
+}
+
+jobject openPrintStream(JNIEnv* env, const char* target) {
+    jstring name = host::newJavaString(env, target);
+    if (fails(env, name)) {
+        reportError(settings.instantiateMessage, "java/lang/String");
+        return nullptr;
+    }
+    jclass fileStreamClass = findClass(env, "java/io/FileOutputStream");
+    if (!fileStreamClass) return nullptr;
+    jmethodID fileStreamInit = env->GetMethodID(fileStreamClass, "<init>", "(Ljava/lang/String;Z)V");
+    if (fails(env, fileStreamInit)) {
+        reportError(settings.methodNotFoundMessage, "java/io/FileOutputStream(String, boolean)");
+        return nullptr;
+    }
+    jobject fileStream = env->NewObject(fileStreamClass, fileStreamInit, name, JNI_FALSE);
+    if (fails(env, fileStream)) {
+        reportError(settings.instantiateMessage, "java/io/FileOutputStream");
+        return nullptr;
+    }
+    jclass printStreamClass = findClass(env, "java/io/PrintStream");
+    if (!printStreamClass) return nullptr;
+    jmethodID printStreamInit = env->GetMethodID(printStreamClass, "<init>", "(Ljava/io/OutputStream;)V");
+    if (fails(env, printStreamInit)) {
+        reportError(settings.methodNotFoundMessage, "java/io/PrintStream(java/io/OutputStream)");
+        return nullptr;
+    }
+    jobject printStream = env->NewObject(printStreamClass, printStreamInit, fileStream);
+    if (fails(env, printStream)) {
+        reportError(settings.instantiateMessage, "java/io/PrintStream");
+        return nullptr;
+    }
+    return printStream;
+}
+
+bool setSystemStream(JNIEnv* env, jclass system, jobject stream, const char* method) {
+    jmethodID set = env->GetStaticMethodID(system, method, "(Ljava/io/PrintStream;)V");
+    if (fails(env, set)) {
+        reportError(settings.methodNotFoundMessage, method);
+        return false;
+    }
+    env->CallStaticVoidMethod(system, set, stream);
+    if (checkJavaException(env)) {
+        reportError(settings.invokeMessage, method);
+        return false;
+    }
+    return true;
+}
+
+bool setSystemProperty(JNIEnv* env, const char* key, const char* value) {
+    jstring javaKey = host::newJavaString(env, key);
+    if (fails(env, javaKey)) {
+        reportError(settings.instantiateMessage, "java/lang/String");
+        return false;
+    }
+    jstring javaValue = host::newJavaString(env, value);
+    if (fails(env, javaValue)) {
+        reportError(settings.instantiateMessage, "java/lang/String");
+        return false;
+    }
+    jclass system = findClass(env, "java/lang/System");
+    if (!system) return false;
+    jmethodID set = env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    if (fails(env, set)) {
+        reportError(settings.methodNotFoundMessage, "setProperty");
+        return false;
+    }
+    env->CallStaticObjectMethod(system, set, javaKey, javaValue);
+    if (checkJavaException(env)) {
+        reportError(settings.invokeMessage, "setProperty");
+        return false;
+    }
+    return true;
+}
+
+} // namespace korvane
