@@ -15,3 +15,22 @@ else()
     korvane_native_test(hosting_core_test capture_buffer_test.cpp)
     target_link_libraries(hosting_core_test PRIVATE korvane_hosting_core_san)
 endif()
+
+if(NOT WIN32)
+    # The JNI call sequences against the real JVM of this machine (not sanitized: the JVM and
+    # AddressSanitizer both want the segmentation-fault signal).
+    set(probe_classes ${CMAKE_CURRENT_BINARY_DIR}/probe-classes)
+    add_custom_command(
+        OUTPUT ${probe_classes}/probe/Probe.class
+        COMMAND ${KORVANE_JDK_HOME}/bin/javac -nowarn -d ${probe_classes} ${CMAKE_CURRENT_SOURCE_DIR}/testdata/probe/Probe.java
+        DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/testdata/probe/Probe.java)
+    add_custom_target(probe_classes DEPENDS ${probe_classes}/probe/Probe.class)
+
+    add_executable(invocation_jvmtest invocation_jvmtest.cpp invocation.cpp host_os_posix.cpp
+                   ${CMAKE_SOURCE_DIR}/pack/utf.cpp)
+    add_dependencies(invocation_jvmtest probe_classes)
+    target_compile_definitions(invocation_jvmtest PRIVATE
+        KORVANE_LIBJVM="${KORVANE_JDK_HOME}/lib/server/libjvm.so" KORVANE_PROBE_CLASSES="${probe_classes}")
+    target_link_libraries(invocation_jvmtest PRIVATE korvane_hosting_core korvane_ui_core GTest::gtest_main ${CMAKE_DL_LIBS})
+    add_test(NAME invocation_jvmtest COMMAND invocation_jvmtest)
+endif()

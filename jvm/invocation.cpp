@@ -123,7 +123,9 @@ bool callMain(JNIEnv* env, int count, char** arguments) {
 
 JNIEnv* attachStopperThread() {
     JavaVMAttachArgs attach;
-    attach.version = static_cast<jint>(settings.minJavaVersionNumber);
+    // A JNI version, not a Java version: HotSpot ignores the thread's name unless the version
+    // is one it knows (a Java version such as 1.5 or 17 is not).
+    attach.version = JNI_VERSION_1_2;
     attach.name = const_cast<char*>(stopThreadName);
     attach.group = nullptr;
     void* env = nullptr;

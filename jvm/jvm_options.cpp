@@ -7,10 +7,13 @@ namespace korvane {
 void buildJvmInitArgs(const ArgumentList& words, const JvmHooks& hooks, JavaVMInitArgs& args) {
     const int count = words.count + 3;
     auto* options = static_cast<JavaVMOption*>(std::calloc(static_cast<std::size_t>(count), sizeof(JavaVMOption)));
-    for (int i = 0; i < words.count; ++i) options[i].optionString = words.slots[i];
-    options[words.count] = {const_cast<char*>("vfprintf"), hooks.vfprintfHook};
-    options[words.count + 1] = {const_cast<char*>("abort"), hooks.abortHook};
-    options[words.count + 2] = {const_cast<char*>("exit"), hooks.exitHook};
+    // The hooks come first: the JVM takes its options in order, and a message about a bad
+    // option (such as "Unrecognized option: -Xbogus") reaches the vfprintf hook only when
+    // that hook was set before it.
+    options[0] = {const_cast<char*>("vfprintf"), hooks.vfprintfHook};
+    options[1] = {const_cast<char*>("abort"), hooks.abortHook};
+    options[2] = {const_cast<char*>("exit"), hooks.exitHook};
+    for (int i = 0; i < words.count; ++i) options[3 + i].optionString = words.slots[i];
     args.version = JNI_VERSION_1_2;
     args.nOptions = count;
     args.options = options;
