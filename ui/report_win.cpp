@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "launcher/launch_state.h"
+#include "launcher/run_flags.h"
 #include "ui/error_dialog_win.h"
 #include "ui/message_format.h"
 #include "ui/report.h"
@@ -19,7 +20,7 @@ constexpr DWORD errorEventId = 0xC0000002;
 constexpr std::size_t messageSize = 8192;
 
 OutputMode effectiveOutputMode() {
-    return launchState.runningAsService ? OutputMode::EventLog : launchState.outputMode;
+    return runFlags.runningAsService ? OutputMode::EventLog : launchState.outputMode;
 }
 
 void writeEvent(WORD type, DWORD id, const char* text) {
