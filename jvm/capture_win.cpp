@@ -1,5 +1,6 @@
 #include "jvm/capture_win.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "jvm/capture_buffer.h"

@@ -45,6 +45,16 @@ struct ConsoleSearch {
     bool found;
 };
 
+BOOL CALLBACK hideConsoleWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<ConsoleSearch*>(parameter);
+    char text[1025];
+    GetWindowTextA(window, text, 1024);
+    if (std::strcmp(text, search->title) != 0) return TRUE;
+    ShowWindowAsync(window, SW_HIDE);
+    search->found = true;
+    return FALSE;
+}
+
 // Windows 9x gives a windowed process no console; the JVM's output needs one, kept hidden.
 bool createHiddenConsole() {
     if (!LockWindowUpdate(GetDesktopWindow())) {
@@ -61,17 +71,7 @@ bool createHiddenConsole() {
     }
     Sleep(50);
     ConsoleSearch search{title, false};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<ConsoleSearch*>(parameter);
-            char text[1025];
-            GetWindowTextA(window, text, 1024);
-            if (std::strcmp(text, s->title) != 0) return TRUE;
-            ShowWindowAsync(window, SW_HIDE);
-            s->found = true;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    EnumWindows(hideConsoleWindow, reinterpret_cast<LPARAM>(&search));
     if (!search.found) {
         LockWindowUpdate(nullptr);
         reportErrorWithReason("Internal error RC0000026");
