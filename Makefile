@@ -4,7 +4,7 @@ SHELL := /bin/bash
 PYTHON := /usr/bin/python3
 FUZZ_SECONDS ?= 10
 FUZZ_LONG_SECONDS ?= 600
-FUZZ_TARGETS := fuzz_pe_image fuzz_settings fuzz_split_arguments fuzz_archive
+FUZZ_TARGETS := fuzz_pe_image fuzz_settings fuzz_split_arguments fuzz_archive fuzz_percent
 
 .PHONY: all setup build host win64 win32 dist demo test test-native test-fuzz test-wine fuzz-long bench clean
 
