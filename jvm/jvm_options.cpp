@@ -13,9 +13,14 @@ void buildJvmInitArgs(const ArgumentList& words, const JvmHooks& hooks, JavaVMIn
     options[0] = {const_cast<char*>("vfprintf"), hooks.vfprintfHook};
     options[1] = {const_cast<char*>("abort"), hooks.abortHook};
     options[2] = {const_cast<char*>("exit"), hooks.exitHook};
-    for (int i = 0; i < words.count; ++i) options[3 + i].optionString = words.slots[i];
+    // Blanks at the ends of the option text, or two in a row, make empty words; an empty
+    // option would make the JVM refuse to start, and it can mean nothing, so it is left out.
+    int used = 3;
+    for (int i = 0; i < words.count; ++i) {
+        if (words.slots[i][0] != '\0') options[used++].optionString = words.slots[i];
+    }
     args.version = JNI_VERSION_1_2;
-    args.nOptions = count;
+    args.nOptions = used;
     args.options = options;
     args.ignoreUnrecognized = JNI_FALSE;
 }

@@ -1,5 +1,5 @@
-// The option list a JVM is created with: the three hooks, then every word of the assembled
-// option text. Portable, so that the same list is tried against a real JVM natively.
+// The option list a JVM is created with: the three hooks, then every non-empty word of the
+// assembled option text. Portable, so that the same list is tried against a real JVM natively.
 #pragma once
 
 #include <jni.h>

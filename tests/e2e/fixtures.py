@@ -55,3 +55,16 @@ def filetime(path: Path) -> int:
     """A file's last-write time as a Windows FILETIME."""
     ns = path.stat().st_mtime_ns
     return (ns // 100) + 116444736000000000
+
+
+def package(folder: Path, values: dict, name: str = "app.exe", arch: str = "x64") -> Path:
+    """Packages a launcher with korvane-pack from a config of the given values."""
+    import subprocess
+    from harness import paths
+
+    config = write_config(folder / (Path(name).stem + ".toml"), values)
+    target = folder / name
+    result = subprocess.run([str(paths.dist() / "korvane-pack"), "build", str(config), "-o", str(target), "--arch", arch],
+                            capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    return target

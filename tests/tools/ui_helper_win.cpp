@@ -9,6 +9,8 @@
 //   ui_helper foreground                             prints the foreground window as JSON.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +98,44 @@ HWND findWindow(const Filter& filter) {
     return search.found;
 }
 
+// Which kind of system icon a static control shows, told by the colour on the screen: the
+// error icon is red, the information icon blue, the warning icon yellow. (An icon handle of
+// another process cannot be drawn or compared here under Wine.)
+std::string iconName(HWND control) {
+    if (!SendMessageA(control, STM_GETICON, 0, 0)) return "null";
+    RECT r;
+    GetWindowRect(control, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    int red = 0, blue = 0, yellow = 0;
+    const auto* pixels = static_cast<const std::uint8_t*>(bits); // B, G, R, unused
+    for (int i = 0; i < width * height; ++i) {
+        const int b = pixels[4 * i], g = pixels[4 * i + 1], rr = pixels[4 * i + 2];
+        if (rr > 150 && g < 100 && b < 100) ++red;
+        if (b > 150 && rr < 100) ++blue;
+        if (rr > 180 && g > 150 && b < 80) ++yellow;
+    }
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    const int most = std::max(red, std::max(blue, yellow));
+    if (most < 20) return json("other");
+    return json(most == red ? "error" : most == blue ? "information" : "warning");
+}
+
 std::string describe(HWND window) {
     RECT bounds;
     GetWindowRect(window, &bounds);
@@ -119,9 +159,7 @@ std::string describe(HWND window) {
                    ", \"hscroll\": " + ((style & WS_HSCROLL) ? "true" : "false") +
                    ", \"vscroll\": " + ((style & WS_VSCROLL) ? "true" : "false");
         }
-        if (_stricmp(cls.c_str(), "Static") == 0) {
-            out += ", \"icon\": " + std::string(SendMessageA(child, STM_GETICON, 0, 0) ? "true" : "false");
-        }
+        if (_stricmp(cls.c_str(), "Static") == 0) out += ", \"icon\": " + iconName(child);
         out += "}";
         first = false;
     }

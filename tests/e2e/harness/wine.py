@@ -86,6 +86,18 @@ class Background:
     def alive(self) -> bool:
         return self.proc.poll() is None
 
+    def output_so_far(self) -> str:
+        """What the program has written to its stdout until now (it may still be running)."""
+        return _decode(self._out.read_bytes()) if self._result is None else self._result.stdout
+
+    def wait_for_output(self, text: str, timeout: float = 15) -> bool:
+        deadline = time.monotonic() + timeout
+        while text not in self.output_so_far():
+            if time.monotonic() > deadline or not self.alive:
+                return text in self.output_so_far()
+            time.sleep(0.05)
+        return True
+
     def processes(self) -> List[int]:
         """Unix ids of the live processes of this run: the program and whatever it started."""
         return procs.marked_pids(RUN_MARKER, self.run_id)
