@@ -9,6 +9,7 @@
 #include "launcher/run_flags.h"
 #include "launcher/settings.h"
 #include "launcher/text.h"
+#include "launcher/win_handles.h"
 #include "ui/message_format.h"
 #include "ui/report.h"
 
@@ -133,7 +134,11 @@ namespace {
 
 // Windows 9x: the hidden console's screen buffer holds the output; read it back row by row.
 void reportFromConsole(const char* message) {
-    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    // The console's own screen buffer, not the standard output handle: a launcher started with
+    // its output redirected keeps that handle even after it allocated a console.
+    FileHandle consoleOutput(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    HANDLE console = consoleOutput.get();
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!GetConsoleScreenBufferInfo(console, &info)) {
         reportErrorWithReason("Internal error RC0000042");

@@ -14,7 +14,7 @@ def wait_window(wine, exe: str, close: str | None = None, timeout_ms: int = 1500
     """Waits for a visible top-level window of the program `exe`; returns its description."""
     args = ["wait", "--exe", exe, "--timeout", str(timeout_ms)]
     for key, value in filters.items():
-        args += [f"--{key}", value]
+        args += [f"--{key.rstrip('_')}", value]
     if close:
         args += ["--close", close]
     result = wine.run(tool("ui_helper"), *args, timeout=timeout_ms / 1000 + 10)
