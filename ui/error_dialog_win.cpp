@@ -21,6 +21,9 @@ INT_PTR CALLBACK errorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_INITDIALOG:
         SendDlgItemMessageA(dialog, IDC_ERROR_ICON, STM_SETICON,
                             reinterpret_cast<WPARAM>(LoadIconA(nullptr, MAKEINTRESOURCEA(32513) /* IDI_HAND */)), 0);
+        // The message is painted, not shown by the control; the hidden control still carries it
+        // as its text, so that tools reading the dialog find it.
+        SetDlgItemTextA(dialog, IDC_ERROR_MESSAGE, dialogMessage);
         ShowWindow(GetDlgItem(dialog, IDC_ERROR_MESSAGE), SW_HIDE);
         SetDlgItemTextA(dialog, IDC_ERROR_DETAILS, dialogDetails);
         centerWindow(dialog);

@@ -97,6 +97,7 @@ def test_error_dialog(wine, display, screenshot, close):
     assert window["foreground"]
     assert control(window, 1000)["icon"] == "error"
     assert control(window, 1001)["visible"] is False  # only marks where the message is painted
+    assert control(window, 1001)["text"] == message
     details = control(window, 1002)
     assert details["readonly"] and details["hscroll"] and details["vscroll"]
     assert details["text"].startswith("line 1 of the details") and details["text"].count("\r\n") == 40
