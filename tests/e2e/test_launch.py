@@ -157,3 +157,12 @@ def test_on_windows_9x_the_hidden_console_supplies_the_details(wine, display, tm
     # Rows without their trailing blanks, joined by CR LF, none after the last.
     assert details.startswith("hello from the console\r\nException in thread \"main\" java.lang.RuntimeException: boom")
     assert not details.endswith("\r\n") and " \r\n" not in details
+
+
+def test_a_non_ascii_argument_reaches_main_intact(wine, tmp_path):
+    # Wine reads Linux arguments in the Linux locale; the launcher converts them from the ANSI
+    # code page (1252 here) to Java's UTF-16. "ë" exists in that code page.
+    app = DoubleApp(wine, tmp_path, [])
+    result = wine.run(app.exe, "Zoë", "C:\\Users\\Zoë", env={"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"})
+    assert result.exit_code == 0
+    assert app.main_calls() == ['main thread="main" args=["Zoë", "C:\\\\Users\\\\Zoë"]']
