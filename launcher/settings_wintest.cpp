@@ -117,6 +117,20 @@ TEST_F(PackagedLauncher, SplashBitmapLoads) {
     DeleteObject(bitmap);
 }
 
+TEST_F(PackagedLauncher, KeepsTheTemplatesDialogMessageTableAndManifest) {
+    EXPECT_NE(FindResourceA(module, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(5)), nullptr);
+    EXPECT_NE(FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)), nullptr);
+    // Each event id of the message table formats its one insertion string and a line break.
+    for (DWORD id : {0x40000001ul, 0xC0000002ul}) {
+        SCOPED_TRACE(id);
+        DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>("a 100% literal %s text")};
+        char text[128] = "";
+        const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0,
+                                            text, sizeof text, reinterpret_cast<va_list*>(inserts));
+        EXPECT_EQ(std::string(text, length), "a 100% literal %s text\r\n");
+    }
+}
+
 TEST_F(PackagedLauncher, LoadSettingsDecodesAndAppliesTheIniFile) {
     struct Row {
         const char* label;
