@@ -20,7 +20,7 @@ std::string line(int number, std::size_t length) {
 } // namespace
 
 TEST(CaptureBuffer, KeepsTheLastWholeLinesThatFit) {
-    CaptureBuffer buffer;
+    CaptureBuffer buffer{};
     std::string all;
     for (int i = 1; i <= 200; ++i) { // 20,000 characters in lines of 100
         append(buffer, line(i, 100));
@@ -36,7 +36,7 @@ TEST(CaptureBuffer, KeepsTheLastWholeLinesThatFit) {
 }
 
 TEST(CaptureBuffer, WithoutLineFeedsTheOldTextGoesWhole) {
-    CaptureBuffer buffer;
+    CaptureBuffer buffer{};
     append(buffer, std::string(8000, 'a'));
     append(buffer, std::string(500, 'b'));
     EXPECT_EQ(std::string(buffer.text, buffer.length), std::string(500, 'b'));
@@ -44,7 +44,7 @@ TEST(CaptureBuffer, WithoutLineFeedsTheOldTextGoesWhole) {
 }
 
 TEST(CaptureBuffer, ExactFitKeepsEverything) {
-    CaptureBuffer buffer;
+    CaptureBuffer buffer{};
     append(buffer, std::string(8000, 'a') + "\n");
     append(buffer, std::string(190, 'b'));
     EXPECT_EQ(buffer.length, 8191u);
@@ -53,7 +53,7 @@ TEST(CaptureBuffer, ExactFitKeepsEverything) {
 }
 
 TEST(CaptureBuffer, OversizedInputIsCutToTheCallerLimit) {
-    CaptureBuffer buffer;
+    CaptureBuffer buffer{};
     append(buffer, std::string(9000, 'z'));
     EXPECT_EQ(buffer.length, 8190u);
 }

@@ -20,13 +20,20 @@ constexpr char stopThreadName[] = "Korvane stopper thread";
 
 bool fails(JNIEnv* env, const void* result) { return checkJavaException(env) || result == nullptr; }
 
+// The result of a JNI call, or null after the failure was reported with the message given.
+template <typename T>
+T checked(JNIEnv* env, T result, const char* message, const char* argument) {
+    if (!fails(env, result)) return result;
+    reportError(message, argument);
+    return nullptr;
+}
+
+jstring newString(JNIEnv* env, const char* text) {
+    return checked(env, host::newJavaString(env, text), settings.instantiateMessage, "java/lang/String");
+}
+
 jclass findClass(JNIEnv* env, const char* name) {
-    jclass found = env->FindClass(name);
-    if (fails(env, found)) {
-        reportError(settings.classNotFoundMessage, name);
-        return nullptr;
-    }
-    return found;
+    return checked(env, env->FindClass(name), settings.classNotFoundMessage, name);
 }
 
 bool setProperties(JNIEnv* env) {
@@ -102,11 +109,8 @@ bool callMain(JNIEnv* env, int count, char** arguments) {
         return false;
     }
     for (int i = 0; i < count; ++i) {
-        jstring argument = host::newJavaString(env, arguments[i]);
-        if (fails(env, argument)) {
-            reportError(settings.instantiateMessage, "java/lang/String");
-            return false;
-        }
+        jstring argument = newString(env, arguments[i]);
+        if (!argument) return false;
         env->SetObjectArrayElement(array, i, argument);
         if (checkJavaException(env)) {
             reportError(settings.stringArgumentMessage, arguments[i]);
@@ -165,10 +169,8 @@ bool callSystemExit() {
     if (!env) return false;
     bool ok = false;
     if (jclass system = findClass(env, "java/lang/System")) {
-        jmethodID exit = env->GetStaticMethodID(system, "exit", "(I)V");
-        if (fails(env, exit)) {
-            reportError(settings.methodNotFoundMessage, "exit(int)");
-        } else {
+        if (jmethodID exit = checked(env, env->GetStaticMethodID(system, "exit", "(I)V"), settings.methodNotFoundMessage,
+                                     "exit(int)")) {
             env->CallStaticVoidMethod(system, exit, 0);
             ok = !checkJavaException(env);
             if (!ok) reportError(settings.invokeMessage, "exit(int)");
@@ -196,44 +198,28 @@ bool redirectStandardStreams(JNIEnv* env, const char* outTarget, const char* err
 }
 
 jobject openPrintStream(JNIEnv* env, const char* target) {
-    jstring name = host::newJavaString(env, target);
-    if (fails(env, name)) {
-        reportError(settings.instantiateMessage, "java/lang/String");
-        return nullptr;
-    }
-    jclass fileStreamClass = findClass(env, "java/io/FileOutputStream");
+    jstring name = newString(env, target);
+    jclass fileStreamClass = name ? findClass(env, "java/io/FileOutputStream") : nullptr;
     if (!fileStreamClass) return nullptr;
-    jmethodID fileStreamInit = env->GetMethodID(fileStreamClass, "<init>", "(Ljava/lang/String;Z)V");
-    if (fails(env, fileStreamInit)) {
-        reportError(settings.methodNotFoundMessage, "java/io/FileOutputStream(String, boolean)");
-        return nullptr;
-    }
-    jobject fileStream = env->NewObject(fileStreamClass, fileStreamInit, name, JNI_FALSE);
-    if (fails(env, fileStream)) {
-        reportError(settings.instantiateMessage, "java/io/FileOutputStream");
-        return nullptr;
-    }
-    jclass printStreamClass = findClass(env, "java/io/PrintStream");
+    jmethodID fileStreamInit = checked(env, env->GetMethodID(fileStreamClass, "<init>", "(Ljava/lang/String;Z)V"),
+                                       settings.methodNotFoundMessage, "java/io/FileOutputStream(String, boolean)");
+    if (!fileStreamInit) return nullptr;
+    // append false: a log file starts afresh at every launch.
+    jobject fileStream = checked(env, env->NewObject(fileStreamClass, fileStreamInit, name, JNI_FALSE),
+                                 settings.instantiateMessage, "java/io/FileOutputStream");
+    jclass printStreamClass = fileStream ? findClass(env, "java/io/PrintStream") : nullptr;
     if (!printStreamClass) return nullptr;
-    jmethodID printStreamInit = env->GetMethodID(printStreamClass, "<init>", "(Ljava/io/OutputStream;)V");
-    if (fails(env, printStreamInit)) {
-        reportError(settings.methodNotFoundMessage, "java/io/PrintStream(java/io/OutputStream)");
-        return nullptr;
-    }
-    jobject printStream = env->NewObject(printStreamClass, printStreamInit, fileStream);
-    if (fails(env, printStream)) {
-        reportError(settings.instantiateMessage, "java/io/PrintStream");
-        return nullptr;
-    }
-    return printStream;
+    jmethodID printStreamInit = checked(env, env->GetMethodID(printStreamClass, "<init>", "(Ljava/io/OutputStream;)V"),
+                                        settings.methodNotFoundMessage, "java/io/PrintStream(java/io/OutputStream)");
+    if (!printStreamInit) return nullptr;
+    return checked(env, env->NewObject(printStreamClass, printStreamInit, fileStream), settings.instantiateMessage,
+                   "java/io/PrintStream");
 }
 
 bool setSystemStream(JNIEnv* env, jclass system, jobject stream, const char* method) {
-    jmethodID set = env->GetStaticMethodID(system, method, "(Ljava/io/PrintStream;)V");
-    if (fails(env, set)) {
-        reportError(settings.methodNotFoundMessage, method);
-        return false;
-    }
+    jmethodID set = checked(env, env->GetStaticMethodID(system, method, "(Ljava/io/PrintStream;)V"),
+                            settings.methodNotFoundMessage, method);
+    if (!set) return false;
     env->CallStaticVoidMethod(system, set, stream);
     if (checkJavaException(env)) {
         reportError(settings.invokeMessage, method);
@@ -243,23 +229,13 @@ bool setSystemStream(JNIEnv* env, jclass system, jobject stream, const char* met
 }
 
 bool setSystemProperty(JNIEnv* env, const char* key, const char* value) {
-    jstring javaKey = host::newJavaString(env, key);
-    if (fails(env, javaKey)) {
-        reportError(settings.instantiateMessage, "java/lang/String");
-        return false;
-    }
-    jstring javaValue = host::newJavaString(env, value);
-    if (fails(env, javaValue)) {
-        reportError(settings.instantiateMessage, "java/lang/String");
-        return false;
-    }
-    jclass system = findClass(env, "java/lang/System");
+    jstring javaKey = newString(env, key);
+    jstring javaValue = javaKey ? newString(env, value) : nullptr;
+    jclass system = javaValue ? findClass(env, "java/lang/System") : nullptr;
     if (!system) return false;
-    jmethodID set = env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
-    if (fails(env, set)) {
-        reportError(settings.methodNotFoundMessage, "setProperty");
-        return false;
-    }
+    jmethodID set = checked(env, env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;"),
+                            settings.methodNotFoundMessage, "setProperty");
+    if (!set) return false;
     env->CallStaticObjectMethod(system, set, javaKey, javaValue);
     if (checkJavaException(env)) {
         reportError(settings.invokeMessage, "setProperty");

@@ -1,6 +1,10 @@
+# MinGW-w64 cross compilation; the preset chooses KORVANE_MINGW_ARCH (x86_64 or i686).
+if(NOT KORVANE_MINGW_ARCH)
+    set(KORVANE_MINGW_ARCH x86_64)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(KORVANE_TRIPLE i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${KORVANE_MINGW_ARCH})
+set(KORVANE_TRIPLE ${KORVANE_MINGW_ARCH}-w64-mingw32)
 # The posix thread model: GoogleTest needs std::mutex, which the win32 model of GCC 12 lacks.
 set(CMAKE_C_COMPILER ${KORVANE_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KORVANE_TRIPLE}-g++-posix)
