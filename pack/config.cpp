@@ -180,6 +180,7 @@ std::optional<fs::path> readPath(const toml::node& node, const fs::path& base, c
 Config defaultConfig() {
     Config config;
     for (const SettingInfo& info : settingTable) config.settings[info.id] = info.defaultText;
+    config.settings[id_splashUntilWindow] = "0"; // no splash bitmap yet
     return config;
 }
 
@@ -203,7 +204,7 @@ std::optional<Config> readConfigFile(const fs::path& file, std::string* error) {
     }
     const fs::path base = file.has_parent_path() ? file.parent_path() : fs::path(".");
     Config config = defaultConfig();
-    bool messageGiven = false;
+    bool messageGiven = false, splashWatchGiven = false;
     for (auto&& [key, node] : table) {
         const std::string name(key.str());
         const std::string prefix = file.u8string() + ": ";
@@ -213,6 +214,7 @@ std::optional<Config> readConfigFile(const fs::path& file, std::string* error) {
                 return std::nullopt;
             }
             messageGiven |= info->id == id_runtimeNotFoundMessage;
+            splashWatchGiven |= info->id == id_splashUntilWindow;
         } else if (name == "archives") {
             const toml::array* list = node.as_array();
             if (!list) {
@@ -251,6 +253,9 @@ std::optional<Config> readConfigFile(const fs::path& file, std::string* error) {
             return std::nullopt;
         }
     }
+    // Watching for the application's window keeps a splash up; with no bitmap there is nothing
+    // to keep, and the watch would only slow every start down.
+    if (!splashWatchGiven) config.settings[id_splashUntilWindow] = config.splashBitmap ? "1" : "0";
     if (!messageGiven) {
         std::string text = findSetting("runtimeNotFoundMessage")->defaultText;
         const std::string::size_type at = text.find("1.5");

@@ -42,10 +42,11 @@ TEST_F(ConfigFile, EverySettingTakesItsTypicalValueWhenLeftOut) {
     for (const SettingInfo& info : settingTable) {
         SCOPED_TRACE(info.field);
         ASSERT_EQ(config->settings.count(info.id), 1u);
-        if (info.type != SettingType::Scrambled && info.id != id_runtimeNotFoundMessage) {
+        if (info.type != SettingType::Scrambled && info.id != id_runtimeNotFoundMessage && info.id != id_splashUntilWindow) {
             EXPECT_EQ(config->settings[info.id], info.defaultText);
         }
     }
+    EXPECT_EQ(config->settings[id_splashUntilWindow], "0"); // no bitmap, so no window watch
     EXPECT_EQ(config->settings[id_runtimeNotFoundMessage].rfind("Unable to locate Java Runtime Environment 1.5 on this machine. ", 0), 0u);
 }
 
@@ -79,6 +80,7 @@ productName = "Hello"
     EXPECT_EQ(config->archives[1], fs::path("/abs/lib.jar"));
     EXPECT_EQ(*config->splashBitmap, (folder / "sub" / "splash.bmp").lexically_normal());
     EXPECT_EQ(config->version.productName, "Hello");
+    EXPECT_EQ(config->settings[id_splashUntilWindow], "1"); // a bitmap: the typical window watch
 }
 
 TEST_F(ConfigFile, BadInputIsNamedInOneLine) {
