@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 10
 FUZZ_LONG_SECONDS ?= 600
 FUZZ_TARGETS := fuzz_pe_image fuzz_settings fuzz_split_arguments fuzz_archive fuzz_percent
 
-.PHONY: all setup build host win64 win32 dist demo test test-native test-fuzz test-wine fuzz-long bench clean
+.PHONY: all setup build host win64 win32 dist demo test test-native test-fuzz test-wine fuzz-long bench bench-archives clean
 
 all: dist
 
@@ -60,3 +60,9 @@ test-wine: dist
 
 clean:
 	rm -rf build dist
+
+bench: dist
+	$(PYTHON) bench/startup.py
+
+bench-archives: dist
+	$(PYTHON) bench/archives.py

@@ -3,13 +3,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archives/cleanup_win.h"
+#include "archives/extract_win.h"
 #include "jvm/invocation.h"
 #include "jvm/jvm_create_win.h"
 #include "launcher/launch_state.h"
 #include "launcher/run_flags.h"
 #include "launcher/settings_win.h"
 #include "launcher/text.h"
+#include "service/service_win.h"
 #include "ui/report.h"
+#include "ui/splash_win.h"
 
 namespace korvane {
 
@@ -88,14 +92,24 @@ int launcherMain(HINSTANCE instance, const char* commandLine) {
 
     ArgumentList arguments = splitArguments(commandLine, true);
     if (arguments.count == 3 && std::strcmp(arguments.slots[1], cleanupSwitch) == 0) {
+        removeExtractedArchives(std::atoi(arguments.slots[2]));
         return 0;
     }
     if (arguments.count >= 2) launchState.firstArgument = arguments.slots[1];
     if (!recordStartupFolder()) return 0;
     enterLauncherFolder();
     loadSettings(instance);
+    const char* first = launchState.firstArgument;
+    if (!first || (std::strcmp(first, settings.installSwitch) != 0 && std::strcmp(first, settings.uninstallSwitch) != 0)) {
+        extractArchives();
+    }
+    if (*settings.serviceName && dispatchServiceSwitch(arguments.count, arguments.slots)) return 0;
 
     if (!settings.allowMultipleInstances && !holdInstanceMutex()) return 0;
+    if (settings.splashUntilWindow || settings.splashSeconds != 0) {
+        startSplash();
+        waitForSplashWindow();
+    }
 
     if (!createJvm()) return -1;
     const bool ran = runMainClass(arguments.count - 1, arguments.slots + 1, false);

@@ -36,6 +36,10 @@ std::optional<DibLayout> readDibHeader(const std::vector<std::uint8_t>& b, std::
         layout.size.height = static_cast<std::int16_t>(le(b, at + 6, 2));
         if (le(b, at + 8, 2) != 1) return fail("the bitmap has more than one plane");
         layout.size.bitsPerPixel = static_cast<std::uint16_t>(le(b, at + 10, 2));
+        if (layout.size.bitsPerPixel == 16 || layout.size.bitsPerPixel == 32) {
+            return fail("an OS/2 bitmap header allows no colour depth of " +
+                        std::to_string(layout.size.bitsPerPixel) + " bits per pixel");
+        }
         if (layout.size.bitsPerPixel <= 8) layout.tableSize = 3u << layout.size.bitsPerPixel;
     } else if (layout.headerSize == 40 || layout.headerSize == 52 || layout.headerSize == 56 ||
                layout.headerSize == 108 || layout.headerSize == 124) {
@@ -66,6 +70,9 @@ std::optional<DibLayout> readDibHeader(const std::vector<std::uint8_t>& b, std::
                                  (layout.compression == BiRle4 && bpp == 4) ||
                                  (layout.compression == BiBitfields && (bpp == 16 || bpp == 32));
     if (!compressionFits) return fail("the bitmap's compression cannot be loaded by Windows (JPEG/PNG inside a BMP?)");
+    if ((layout.compression == BiRle8 || layout.compression == BiRle4) && layout.size.height < 0) {
+        return fail("the bitmap is run-length coded top-down, which Windows cannot load");
+    }
     if (layout.size.width <= 0 || layout.size.height == 0 || layout.size.width > 32767 ||
         std::abs(layout.size.height) > 32767) {
         return fail("the bitmap has an invalid size");

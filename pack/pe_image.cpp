@@ -522,7 +522,9 @@ std::optional<Bytes> writeImage(const Image& image, const std::vector<Resource>&
     const std::optional<Bytes> tree = buildResourceSection(resources, static_cast<std::uint32_t>(rsrcRva), error);
     if (!tree) return std::nullopt;
 
-    const std::uint64_t rsrcRaw = alignUp(keptEnd, h.fileAlignment);
+    // A page-aligned file offset lets the loader map the resources instead of reading them
+    // whole: with 200 MB of archives that is the difference between a fast and a slow start.
+    const std::uint64_t rsrcRaw = alignUp(keptEnd, std::max<std::uint32_t>(h.fileAlignment, 0x1000));
     const std::uint64_t rsrcRawSize = alignUp(tree->size(), h.fileAlignment);
     if (rsrcRva + rsrcRawSize > 0xffffffffu) return fail<Bytes>(error, "image too large");
     std::uint64_t relocRva = 0, relocRaw = 0;

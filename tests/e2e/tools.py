@@ -49,3 +49,20 @@ class HeldMutex:
 
     def release(self):
         self.process.kill()
+
+
+class Timeline:
+    """Watches the top-level windows of the program `exe` (visible ones, or all with hidden=True) and
+    the foreground window for `duration_ms`; result() gives when each window came and went."""
+
+    def __init__(self, wine, exe: str, duration_ms: int, hidden: bool = False, **filters):
+        args = ["timeline", "--exe", exe, "--timeout", str(duration_ms), "--hidden", "1" if hidden else "0"]
+        for key, value in filters.items():
+            args += [f"--{key}", value]
+        self.duration_ms = duration_ms
+        self.process = wine.start(tool("ui_helper"), *args)
+        assert self.process.wait_for_output("watching"), "the window timeline did not start"
+
+    def result(self) -> dict:
+        out = self.process.wait(self.duration_ms / 1000 + 30).stdout
+        return json.loads(out.split("watching\n", 1)[1])

@@ -7,6 +7,10 @@
 //       Exit code 0 when found, 1 on time-out.
 //   ui_helper absent [same filters] [--timeout MS]   exit 0 when no such window shows in that time.
 //   ui_helper foreground                             prints the foreground window as JSON.
+//   ui_helper timeline [same filters] --timeout MS   prints "watching", then for MS ms notes when
+//       each matching window becomes visible and stops being visible, and every change of the
+//       foreground window; prints both as one JSON object at the end (times in ms from the start).
+//       With --hidden 1 hidden windows count too: a sighting then lasts from creation to destruction.
 #include <windows.h>
 
 #include <algorithm>
@@ -21,6 +25,7 @@ namespace {
 
 struct Filter {
     std::string exe, caption, className;
+    bool includeHidden = false;
 };
 
 std::string json(const std::string& text) {
@@ -73,7 +78,7 @@ std::string rect(const RECT& r) {
 }
 
 bool matches(HWND window, const Filter& filter) {
-    if (!IsWindowVisible(window)) return false;
+    if (!filter.includeHidden && !IsWindowVisible(window)) return false;
     if (!filter.className.empty() && className(window) != filter.className) return false;
     if (!filter.caption.empty() && windowText(window) != filter.caption) return false;
     if (!filter.exe.empty() && _stricmp(processImage(window).c_str(), filter.exe.c_str()) != 0) return false;
@@ -181,11 +186,81 @@ void closeWindow(HWND window, const std::string& how) {
     }
 }
 
+struct Sighting {
+    HWND window;
+    std::string caption, className;
+    RECT bounds;
+    DWORD shown;
+    long hidden; // -1 while visible
+    bool everVisible;
+};
+
+struct Visible {
+    const Filter* filter;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collectVisible(HWND window, LPARAM parameter) {
+    auto* v = reinterpret_cast<Visible*>(parameter);
+    if (matches(window, *v->filter)) v->windows.push_back(window);
+    return TRUE;
+}
+
+// Polls every 20 ms; a window counts as gone once it is hidden or destroyed.
+int timeline(const Filter& filter, DWORD duration) {
+    std::printf("watching\n");
+    std::fflush(stdout);
+    std::vector<Sighting> sightings;
+    std::string foreground = "[";
+    HWND lastForeground = reinterpret_cast<HWND>(-1);
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Visible visible{&filter, {}};
+        EnumWindows(collectVisible, reinterpret_cast<LPARAM>(&visible));
+        const DWORD now = GetTickCount() - start;
+        for (Sighting& s : sightings) {
+            if (s.hidden < 0 && std::find(visible.windows.begin(), visible.windows.end(), s.window) == visible.windows.end())
+                s.hidden = static_cast<long>(now);
+        }
+        for (HWND window : visible.windows) {
+            auto open = std::find_if(sightings.begin(), sightings.end(),
+                                     [&](const Sighting& s) { return s.window == window && s.hidden < 0; });
+            if (open == sightings.end()) {
+                sightings.push_back({window, windowText(window), className(window), {}, now, -1, false});
+                open = sightings.end() - 1;
+            }
+            GetWindowRect(window, &open->bounds);
+            if (IsWindowVisible(window)) open->everVisible = true;
+        }
+        HWND current = GetForegroundWindow();
+        if (current != lastForeground) {
+            foreground += std::string(foreground.size() > 1 ? ", " : "") + "{\"t\": " + std::to_string(now) +
+                          ", \"hwnd\": " + std::to_string(reinterpret_cast<std::uintptr_t>(current)) +
+                          ", \"caption\": " + json(current ? windowText(current) : "") + "}";
+            lastForeground = current;
+        }
+        if (now > duration) break;
+        Sleep(20);
+    }
+    std::string out = "{\"screen\": [" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + ", " +
+                      std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "], \"windows\": [";
+    for (std::size_t i = 0; i < sightings.size(); ++i) {
+        const Sighting& s = sightings[i];
+        out += std::string(i ? ", " : "") + "{\"hwnd\": " + std::to_string(reinterpret_cast<std::uintptr_t>(s.window)) +
+               ", \"caption\": " + json(s.caption) + ", \"class\": " + json(s.className) + ", \"rect\": " +
+               rect(s.bounds) + ", \"shown\": " + std::to_string(s.shown) +
+               ", \"hidden\": " + (s.hidden < 0 ? std::string("null") : std::to_string(s.hidden)) +
+               ", \"ever_visible\": " + (s.everVisible ? "true" : "false") + "}";
+    }
+    std::printf("%s], \"foreground\": %s]}\n", out.c_str(), foreground.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: ui_helper wait|absent|foreground [options]\n");
+        std::fprintf(stderr, "usage: ui_helper wait|absent|foreground|timeline [options]\n");
         return 2;
     }
     const std::string command = argv[1];
@@ -199,12 +274,14 @@ int main(int argc, char** argv) {
         else if (option == "--class") filter.className = value;
         else if (option == "--timeout") timeout = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10));
         else if (option == "--close") close = value;
+        else if (option == "--hidden") filter.includeHidden = value == "1";
     }
     if (command == "foreground") {
         HWND window = GetForegroundWindow();
         std::printf("%s\n", window ? describe(window).c_str() : "null");
         return 0;
     }
+    if (command == "timeline") return timeline(filter, timeout);
     const DWORD start = GetTickCount();
     for (;;) {
         HWND window = findWindow(filter);
