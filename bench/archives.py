@@ -15,10 +15,9 @@ import shutil
 import statistics
 import sys
 import tempfile
-import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+from benchlib import timed
 
 import harness  # noqa: E402
 from double import DoubleApp  # noqa: E402
@@ -26,14 +25,6 @@ from double import DoubleApp  # noqa: E402
 RUNS = 7
 JARS = 4
 JAR_BYTES = 50 * 1024 * 1024
-
-
-def timed(wine, exe, *args) -> float:
-    start = time.perf_counter()
-    result = wine.run(exe, *args, timeout=300)
-    elapsed = time.perf_counter() - start
-    assert result.exit_code == 0, result
-    return elapsed
 
 
 def main() -> int:

@@ -10,23 +10,14 @@ Run with `make bench` (after `make`).
 import statistics
 import sys
 import tempfile
-import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+from benchlib import timed
 
 import harness  # noqa: E402
 from double import DoubleApp  # noqa: E402
 
 RUNS = 21
-
-
-def timed(wine, exe, *args) -> float:
-    start = time.perf_counter()
-    result = wine.run(exe, *args)
-    elapsed = time.perf_counter() - start
-    assert result.exit_code == 0, result
-    return elapsed
 
 
 def main() -> int:

@@ -3,6 +3,7 @@
 // ("9", "17.0.2"). Both are reduced to the feature release before comparing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace korvane {
@@ -24,5 +25,21 @@ std::uint32_t featureRelease(const VersionName& version);
 std::uint32_t requiredRelease(std::uint32_t minimum);
 
 bool versionQualifies(const char* name, std::uint32_t minimum);
+
+// versionQualifies, and not above maximum (stored like the minimum; 0 means no maximum).
+bool versionInRange(const char* name, std::uint32_t minimum, std::uint32_t maximum);
+
+// Orders two version names by release, then by the numbers that follow, whatever separates
+// them ("1.8.0_392" is release 8, update 392; "17.0.10" is newer than "17.0.9"). Negative,
+// zero or positive like strcmp. A name without a leading number is older than any other.
+int compareVersionNames(const char* a, const char* b);
+
+// The text from the first digit of a folder or key name on ("jdk-17.0.2" -> "17.0.2",
+// "zulu-21" -> "21"); null when the name holds no digit.
+const char* versionInName(const char* name);
+
+// The value of JAVA_VERSION="..." in the text of a runtime's "release" file, copied into out
+// (cut to fit). False when the line is missing.
+bool readReleaseVersion(const char* releaseText, char* out, std::size_t size);
 
 } // namespace korvane

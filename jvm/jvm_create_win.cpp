@@ -84,6 +84,24 @@ bool createHiddenConsole() {
     return true;
 }
 
+// The runtime's bin folder (two levels above bin\server\jvm.dll) goes on the DLL search path, so
+// that the libraries the JVM loads later by name (awt.dll and what they import) resolve from the
+// runtime; it also takes the current folder off that path. SetDllDirectoryA is missing before
+// Windows XP SP1, hence the lookup.
+void useRuntimeDllFolder(const char* libraryPath) {
+    char folder[MAX_PATH];
+    std::strcpy(folder, libraryPath);
+    for (int level = 0; level < 2; ++level) {
+        char* slash = std::strrchr(folder, '\\');
+        if (!slash) return;
+        *slash = '\0';
+    }
+    using SetDllDirectoryFn = BOOL(WINAPI*)(LPCSTR);
+    const auto setDllDirectory = reinterpret_cast<SetDllDirectoryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("KERNEL32.DLL"), "SetDllDirectoryA")));
+    if (setDllDirectory) setDllDirectory(folder);
+}
+
 } // namespace
 
 bool createJvm() {
@@ -103,7 +121,10 @@ bool createJvm() {
         return false;
     }
     std::strcpy(jvmLibrary.libraryPath, found);
-    jvmLibrary.libraryHandle = LoadLibraryA(jvmLibrary.libraryPath);
+    useRuntimeDllFolder(jvmLibrary.libraryPath);
+    // With an absolute path, the altered search order resolves jvm.dll's own imports from its
+    // folder first instead of the launcher's.
+    jvmLibrary.libraryHandle = LoadLibraryExA(jvmLibrary.libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!jvmLibrary.libraryHandle) {
         reportError(settings.jvmLoadMessage, jvmLibrary.libraryPath);
         return false;

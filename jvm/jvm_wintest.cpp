@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "jvm/class_path_win.h"
+#include "jvm/pe_machine.h"
 #include "jvm/runtime_discovery_win.h"
+#include "jvm/runtime_sources.h"
 #include "launcher/launch_state.h"
 #include "launcher/settings.h"
 #include "launcher/settings_codec.h"
@@ -103,8 +105,11 @@ void setText(char*& field, const char* value) {
 
 void deleteRuntimeKeys() {
     for (const char* key : runtimeRegistryKeys) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+    for (const char* key : modernJavaSoftKeys) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+    for (const VendorKey& vendor : vendorKeys) RegDeleteTreeA(HKEY_LOCAL_MACHINE, vendor.key);
     // The vendor keys go only when nothing else is left in them.
-    for (const char* vendor : {"Software\\JavaSoft", "Software\\IBM", "Software\\JRockit"}) {
+    for (const char* vendor : {"Software\\JavaSoft", "Software\\IBM", "Software\\JRockit", "Software\\Eclipse Adoptium",
+                               "Software\\AdoptOpenJDK", "Software\\Azul Systems", "Software\\BellSoft"}) {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, vendor);
     }
 }
@@ -175,7 +180,7 @@ TEST_F(DiscoveryTest, SearchOrderSelectsStrategies) {
         std::string javaHome;
     } rows[] = {
         {"", "<none>", ""},
-        {"59x-", "<none>", ""},
+        {"9x-", "<none>", ""},
         {" ", "<none>", ""},
         {"10", registered, scratch.full("registered")},
         {"x1y0", registered, scratch.full("registered")},
@@ -329,6 +334,184 @@ TEST_F(DiscoveryTest, OverlongValuesAndCandidatesAreNotTried) {
     use("03", (std::string(300, 'p') + ";jre\\bin\\client\\jvm.dll").c_str(), "0x00010005");
     EXPECT_EQ(find(), "<none>");
     EXPECT_EQ(foundJavaHome, home);
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// Strategies 5 to 8
+
+// Where a test runtime is registered or laid out.
+enum class Source { JavaSoftJdk, JavaSoftJreRuntimeLib, Adoptium, Zulu, JavaHomeVariable, ProgramFiles };
+
+struct TestRuntime {
+    const char* version;
+    const char* library;   // below the home
+    std::uint16_t machine; // of the library file; 0: not a PE image
+};
+
+// The first bytes of a PE image of the given machine type.
+std::string peHeader(std::uint16_t machine) {
+    std::string bytes(512, '\0');
+    if (machine == 0) return bytes;
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[0x3c] = static_cast<char>(0x80);
+    bytes.replace(0x80, 4, std::string("PE\0\0", 4));
+    bytes[0x84] = static_cast<char>(machine & 0xff);
+    bytes[0x85] = static_cast<char>(machine >> 8);
+    return bytes;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    createFolders(path.substr(0, path.rfind('\\')));
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+class NewerStrategiesTest : public DiscoveryTest {
+protected:
+    void TearDown() override {
+        SetEnvironmentVariableA("JAVA_HOME", savedJavaHome_.empty() ? nullptr : savedJavaHome_.c_str());
+        SetEnvironmentVariableA("ProgramFiles", savedProgramFiles_.c_str());
+        DiscoveryTest::TearDown();
+    }
+    void SetUp() override {
+        DiscoveryTest::SetUp();
+        savedJavaHome_ = variable("JAVA_HOME");
+        savedProgramFiles_ = variable("ProgramFiles");
+        SetEnvironmentVariableA("JAVA_HOME", nullptr);
+        SetEnvironmentVariableA("ProgramFiles", scratch.folder("Program Files").c_str());
+    }
+
+    static std::string variable(const char* name) {
+        char value[MAX_PATH] = "";
+        GetEnvironmentVariableA(name, value, sizeof value);
+        return value;
+    }
+
+    // Lays out the runtime's home and registers it; returns its home.
+    std::string install(Source source, const TestRuntime& runtime, int index) {
+        const std::string name = std::string(runtime.version) + "-" + std::to_string(index);
+        std::string home = source == Source::ProgramFiles
+                               ? scratch.full("Program Files\\Eclipse Adoptium\\jdk-" + name + "-hotspot")
+                               : scratch.full("homes\\" + name);
+        writeFile(home + "\\" + runtime.library, peHeader(runtime.machine));
+        writeFile(home + "\\release", std::string("IMPLEMENTOR=\"Test\"\r\nJAVA_VERSION=\"") + runtime.version + "\"\r\n");
+        switch (source) {
+        case Source::JavaSoftJdk:
+            writeText(std::string("Software\\JavaSoft\\JDK\\") + runtime.version, "JavaHome", home);
+            break;
+        case Source::JavaSoftJreRuntimeLib:
+            writeText(std::string("Software\\JavaSoft\\JRE\\") + runtime.version, "RuntimeLib",
+                      home + "\\" + runtime.library);
+            writeText(std::string("Software\\JavaSoft\\JRE\\") + runtime.version, "JavaHome", home);
+            break;
+        case Source::Adoptium:
+            writeText(std::string("Software\\Eclipse Adoptium\\JDK\\") + runtime.version + "\\hotspot\\MSI", "Path",
+                      home + "\\");
+            break;
+        case Source::Zulu:
+            writeText("Software\\Azul Systems\\Zulu\\zulu-" + name, "InstallationPath", home);
+            break;
+        case Source::JavaHomeVariable:
+            SetEnvironmentVariableA("JAVA_HOME", home.c_str());
+            break;
+        case Source::ProgramFiles:
+            break;
+        }
+        return home;
+    }
+
+private:
+    std::string savedJavaHome_;
+    std::string savedProgramFiles_;
+};
+
+#ifdef _WIN64
+constexpr std::uint16_t ownMachine = peMachineAmd64, otherMachine = peMachineI386;
+#else
+constexpr std::uint16_t ownMachine = peMachineI386, otherMachine = peMachineAmd64;
+#endif
+
+TEST_F(NewerStrategiesTest, NewestQualifyingRuntimeOfTheSourceWins) {
+    const char* const server = "bin\\server\\jvm.dll";
+    const char* const client = "bin\\client\\jvm.dll";
+    struct Row {
+        const char* label;
+        Source source;
+        const char* order;
+        const char* maximum; // stored form, or ""
+        std::vector<TestRuntime> runtimes;
+        int expected; // index into runtimes, or -1
+    } rows[] = {
+        {"JavaSoft JDK 17, new digits", Source::JavaSoftJdk, "012345678", "", {{"17.0.2", server, ownMachine}}, 0},
+        {"JavaSoft JDK 17, old digits", Source::JavaSoftJdk, "01234", "", {{"17.0.2", server, ownMachine}}, -1},
+        {"JavaSoft JDK client VM", Source::JavaSoftJdk, "5", "", {{"11", client, ownMachine}}, 0},
+        {"JavaSoft JRE RuntimeLib", Source::JavaSoftJreRuntimeLib, "5", "", {{"21", "lib\\jvm.dll", ownMachine}}, 0},
+        {"JavaSoft newest of three", Source::JavaSoftJdk, "5", "",
+         {{"11.0.21", server, ownMachine}, {"17.0.10", server, ownMachine}, {"17.0.9", server, ownMachine}}, 1},
+        {"JavaSoft below the minimum", Source::JavaSoftJdk, "5", "", {{"1.7", server, ownMachine}}, -1},
+        {"maximum 11 of 8, 11, 17", Source::JavaSoftJdk, "5", "0x000B0000",
+         {{"1.8", server, ownMachine}, {"11", server, ownMachine}, {"17", server, ownMachine}}, 1},
+        {"newest is 32-bit, next one taken", Source::JavaSoftJdk, "5", "",
+         {{"21", server, otherMachine}, {"17", server, ownMachine}}, 1},
+        {"a library that is no PE image still counts", Source::JavaSoftJdk, "5", "", {{"17", server, 0}}, 0},
+        {"Adoptium key, new digits", Source::Adoptium, "012345678", "", {{"17.0.9.9", server, ownMachine}}, 0},
+        {"Adoptium key, old digits", Source::Adoptium, "01234", "", {{"17.0.9.9", server, ownMachine}}, -1},
+        {"Adoptium newest", Source::Adoptium, "6", "",
+         {{"21.0.1.12", server, ownMachine}, {"11.0.21.9", server, ownMachine}}, 0},
+        {"Zulu key, new digits", Source::Zulu, "012345678", "", {{"21.0.1", server, ownMachine}}, 0},
+        {"Zulu key, old digits", Source::Zulu, "01234", "", {{"21.0.1", server, ownMachine}}, -1},
+        {"Zulu maximum", Source::Zulu, "6", "0x00110000", {{"21.0.1", server, ownMachine}, {"17.0.9", server, ownMachine}}, 1},
+        {"JAVA_HOME, new digits", Source::JavaHomeVariable, "012345678", "", {{"17.0.2", server, ownMachine}}, 0},
+        {"JAVA_HOME, old digits", Source::JavaHomeVariable, "01234", "", {{"17.0.2", server, ownMachine}}, -1},
+        {"JAVA_HOME of a release 8 JDK", Source::JavaHomeVariable, "7", "", {{"1.8.0_392", "jre\\bin\\server\\jvm.dll", ownMachine}}, 0},
+        {"JAVA_HOME of the other machine type", Source::JavaHomeVariable, "7", "", {{"17", server, otherMachine}}, -1},
+        {"install folder, new digits", Source::ProgramFiles, "012345678", "", {{"17.0.9", server, ownMachine}}, 0},
+        {"install folder, old digits", Source::ProgramFiles, "01234", "", {{"17.0.9", server, ownMachine}}, -1},
+        {"install folders, newest", Source::ProgramFiles, "8", "",
+         {{"11.0.21", server, ownMachine}, {"21.0.1", server, ownMachine}, {"17.0.9", server, ownMachine}}, 1},
+        {"install folder without a server VM", Source::ProgramFiles, "8", "", {{"17.0.9", "bin\\jvm.dll", ownMachine}}, -1},
+    };
+    int count = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        deleteRuntimeKeys();
+        SetEnvironmentVariableA("JAVA_HOME", nullptr);
+        removeTree(scratch.full("Program Files\\Eclipse Adoptium"));
+        std::vector<std::string> homes;
+        for (const TestRuntime& runtime : row.runtimes) homes.push_back(install(row.source, runtime, ++count));
+        use(row.order, "", "0x00010008");
+        setText(settings.maxJavaVersion, row.maximum);
+        settings.maxJavaVersionNumber = readHex(row.maximum);
+        std::strcpy(foundJavaHome, "left over");
+        if (row.expected < 0) {
+            EXPECT_EQ(find(), "<none>");
+        } else {
+            EXPECT_EQ(find(), homes[row.expected] + "\\" + row.runtimes[row.expected].library);
+            EXPECT_EQ(foundJavaHome, homes[row.expected]);
+        }
+    }
+    setText(settings.maxJavaVersion, "");
+    settings.maxJavaVersionNumber = 0;
+}
+
+TEST_F(NewerStrategiesTest, OtherMachineTypeIsPassedOverByEveryStrategy) {
+    const std::string other = scratch.full("x86\\jvm.dll");
+    const std::string own = scratch.full("x64\\jvm.dll");
+    writeFile(other, peHeader(otherMachine));
+    writeFile(own, peHeader(ownMachine));
+    use("0", (other + ";" + own).c_str(), "0x00010005");
+    EXPECT_EQ(find(), own);
+
+    putCurrentVersion(0, "1.8");
+    putVersion(0, "1.8", "", other);
+    putVersion(0, "1.8.0_392", "", own);
+    use("1", "", "0x00010005");
+    EXPECT_EQ(find(), own) << "the current version's library is of the other type; enumeration goes on";
 }
 
 TEST(ReadRegistryText, ThreeResults) {

@@ -11,7 +11,7 @@ enum class SettingType : std::uint8_t {
     Text,       // stored as written
     Flag,       // true unless the first character is '0'
     Integer,    // read like atoi
-    Hex,        // minJavaVersion: major in the high 16 bits, minor in the low 16
+    Hex,        // Java versions: major in the high 16 bits, minor in the low 16; empty reads as 0
     Scrambled,  // mainClass: hexadecimal digits of the text XORed with the scramble key
     Message,    // printf-style text with no argument
     MessageArg, // printf-style text with one "%s" argument
@@ -25,7 +25,7 @@ enum class SettingType : std::uint8_t {
     X(1072, classPath, Text, "")                                                                 \
     X(1088, removeTemporaryArchives, Flag, "1")                                                  \
     X(1104, extractionMode, Integer, "2")                                                        \
-    X(1120, jreSearchOrder, Text, "01234")                                                       \
+    X(1120, jreSearchOrder, Text, "012345678")                                                   \
     X(1136, installSwitch, Text, "-install")                                                     \
     X(1152, uninstallSwitch, Text, "-uninstall")                                                 \
     X(1168, serviceModeSwitch, Text, "-startlauncherinservicemode")                              \
@@ -74,7 +74,8 @@ enum class SettingType : std::uint8_t {
     X(1824, serviceStoppedMessage, MessageArg, "The %s service has stopped.")                    \
     X(1840, serviceFailedMessage, MessageArg, "The %s service failed to start.")                 \
     X(1856, serviceStopTimeoutMessage, MessageArg,                                               \
-      "The %s service has timed out during a stop request and will be terminated.")
+      "The %s service has timed out during a stop request and will be terminated.")              \
+    X(1872, maxJavaVersion, Hex, "")
 
 enum SettingId : unsigned {
 #define KORVANE_SETTING_ID(id, field, type, def) id_##field = id,

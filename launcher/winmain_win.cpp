@@ -9,6 +9,7 @@
 #include "jvm/jvm_create_win.h"
 #include "launcher/launch_state.h"
 #include "launcher/run_flags.h"
+#include "launcher/settings_codec.h"
 #include "launcher/settings_win.h"
 #include "launcher/text.h"
 #include "service/service_win.h"
@@ -92,7 +93,7 @@ int launcherMain(HINSTANCE instance, const char* commandLine) {
 
     ArgumentList arguments = splitArguments(commandLine, true);
     if (arguments.count == 3 && std::strcmp(arguments.slots[1], cleanupSwitch) == 0) {
-        removeExtractedArchives(std::atoi(arguments.slots[2]));
+        removeExtractedArchives(readInteger(arguments.slots[2]));
         return 0;
     }
     if (arguments.count >= 2) launchState.firstArgument = arguments.slots[1];

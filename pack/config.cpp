@@ -58,6 +58,12 @@ std::string where(const toml::node& node) {
     return "line " + std::to_string(node.source().begin.line);
 }
 
+// 0x00010008 and 0x00080000 both mean release 8, as the launcher reads them.
+unsigned featureReleaseOf(const std::string& stored) {
+    const std::uint32_t value = readHex(stored.c_str());
+    return (value >> 16) == 1 ? (value & 0xFFFF) : (value >> 16);
+}
+
 std::size_t editDistance(const std::string& a, const std::string& b) {
     std::vector<std::size_t> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -86,6 +92,7 @@ bool storeSetting(Config& config, const SettingInfo& info, const std::string& va
         config.settings[info.id] = scrambleText(value);
         return true;
     case SettingType::Hex: {
+        if (value.empty() && !info.defaultText[0]) break; // an optional version: empty means none
         const auto stored = javaVersionToStored(value);
         if (!stored) {
             *error = std::string(info.field) + ": \"" + value + "\" is not a Java version (write 1.8, 11, 17 or 0x00010008)";
@@ -256,6 +263,12 @@ std::optional<Config> readConfigFile(const fs::path& file, std::string* error) {
     // Watching for the application's window keeps a splash up; with no bitmap there is nothing
     // to keep, and the watch would only slow every start down.
     if (!splashWatchGiven) config.settings[id_splashUntilWindow] = config.splashBitmap ? "1" : "0";
+    const std::string& maximum = config.settings[id_maxJavaVersion];
+    if (!maximum.empty() && featureReleaseOf(maximum) < featureReleaseOf(config.settings[id_minJavaVersion])) {
+        *error = file.u8string() + ": maxJavaVersion " + storedToJavaVersionName(maximum) + " is below minJavaVersion " +
+                 storedToJavaVersionName(config.settings[id_minJavaVersion]) + "; no runtime could qualify";
+        return std::nullopt;
+    }
     if (!messageGiven) {
         std::string text = findSetting("runtimeNotFoundMessage")->defaultText;
         const std::string::size_type at = text.find("1.5");

@@ -60,6 +60,7 @@ allowMultipleInstances = true
 removeTemporaryArchives = false
 stdoutMode = 2
 minJavaVersion = "17"
+maxJavaVersion = 21
 fileAccessMessage = "Cannot open %s (100%% sure)"
 archives = ["../jars/app.jar", "/abs/lib.jar"]
 splashBitmap = "splash.bmp"
@@ -73,6 +74,7 @@ productName = "Hello"
     EXPECT_EQ(config->settings[id_removeTemporaryArchives], "0");
     EXPECT_EQ(config->settings[id_stdoutMode], "2");
     EXPECT_EQ(config->settings[id_minJavaVersion], "0x00110000");
+    EXPECT_EQ(config->settings[id_maxJavaVersion], "0x00150000");
     EXPECT_EQ(config->settings[id_runtimeNotFoundMessage].find("Java Runtime Environment 17 on this machine."), 17u);
     EXPECT_EQ(config->settings[id_fileAccessMessage], "Cannot open %s (100%% sure)");
     ASSERT_EQ(config->archives.size(), 2u);
@@ -99,6 +101,10 @@ TEST_F(ConfigFile, BadInputIsNamedInOneLine) {
         {"not a class name", "mainClass = \"com.example.\"", "is not a Java class name"},
         {"class name with a blank", "mainClass = \"com.Main Class\"", "is not a Java class name"},
         {"not a version", "minJavaVersion = \"seventeen\"", "is not a Java version"},
+        {"empty minimum", "minJavaVersion = \"\"", "minJavaVersion (line 1): \"\" is not a Java version"},
+        {"maximum not a version", "maxJavaVersion = \"latest\"", "is not a Java version"},
+        {"maximum below minimum", "minJavaVersion = \"17\"\nmaxJavaVersion = \"1.8\"",
+         "maxJavaVersion 1.8 is below minJavaVersion 17; no runtime could qualify"},
         {"stray percent", "alreadyRunningMessage = \"Disk 100% full\"", "has a \"% \" at position 9"},
         {"argument where none is given", "alreadyRunningMessage = \"Already %s\"", "this message takes no argument"},
         {"two arguments", "fileAccessMessage = \"%s and %s\"", "at most one \"%s\""},

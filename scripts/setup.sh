@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libtomlplusplus-dev
   python3 python3-pytest
-  osslsigncode
+  osslsigncode openssl
 )
 
 sudo=""

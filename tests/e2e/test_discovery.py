@@ -13,7 +13,8 @@ def jvm_wintest():
     return harness.paths.build_win64() / "jvm" / "jvm_wintest.exe"
 
 
-RUNTIME_VENDOR_KEYS = [r"HKLM\Software\JavaSoft", r"HKLM\Software\IBM", r"HKLM\Software\JRockit"]
+RUNTIME_VENDOR_KEYS = [r"HKLM\Software\JavaSoft", r"HKLM\Software\IBM", r"HKLM\Software\JRockit",
+                       r"HKLM\Software\Eclipse Adoptium", r"HKLM\Software\Azul Systems"]
 
 
 @pytest.mark.parametrize("case", [
@@ -24,6 +25,8 @@ RUNTIME_VENDOR_KEYS = [r"HKLM\Software\JavaSoft", r"HKLM\Software\IBM", r"HKLM\S
     "DiscoveryTest.PathListEntries",
     "DiscoveryTest.FolderNeverCounts",
     "DiscoveryTest.OverlongValuesAndCandidatesAreNotTried",
+    "NewerStrategiesTest.NewestQualifyingRuntimeOfTheSourceWins",
+    "NewerStrategiesTest.OtherMachineTypeIsPassedOverByEveryStrategy",
     "ReadRegistryText.ThreeResults",
 ])
 def test_discovery(wine, case):
@@ -31,7 +34,7 @@ def test_discovery(wine, case):
 
 
 def test_discovery_leaves_no_registry_keys_or_folders(wine):
-    harness.run_gtest(jvm_wintest(), "--gtest_filter=DiscoveryTest.*:ReadRegistryText.*")
+    harness.run_gtest(jvm_wintest(), "--gtest_filter=DiscoveryTest.*:NewerStrategiesTest.*:ReadRegistryText.*")
     left = [key for key in RUNTIME_VENDOR_KEYS + [r"HKCU\Software\Korvane\JvmWinTest"] if harness.reg_delete(key)]
     assert left == []
     assert list(wine.prefix.glob("drive_c/users/*/Temp/kvjvm*")) == []

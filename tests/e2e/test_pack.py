@@ -79,6 +79,7 @@ FULL_SETTINGS = {
     "serviceStoppedMessage": ("Stopped %s", None),
     "serviceFailedMessage": ("Failed %s", None),
     "serviceStopTimeoutMessage": ("Timed out %s", None),
+    "maxJavaVersion": ("21", "0x00150000"),
 }
 
 
@@ -125,7 +126,8 @@ def test_settings_left_out_take_their_typical_values(tmp_path):
     shown = inspect_json(tmp_path / "a.exe")
     assert shown["machine"] == "x86"
     assert shown["mainClass"] == "com.example.Main"
-    assert shown["jreSearchOrder"] == "01234"
+    assert shown["jreSearchOrder"] == "012345678"
+    assert shown["maxJavaVersion"] == ""
     assert shown["removeTemporaryArchives"] is True and shown["extractionMode"] == 2
     assert shown["serviceModeSwitch"] == "-startlauncherinservicemode"
     assert shown["runtimeNotFoundMessage"].startswith("Unable to locate Java Runtime Environment 1.5 on this machine.")
