@@ -111,6 +111,19 @@ void releaseText(TextBuffer* buffer) {
     *buffer = TextBuffer{};
 }
 
+const char* skipProgramName(const char* commandLine) {
+    const char* p = commandLine ? commandLine : "";
+    if (*p == '"') {
+        ++p;
+        while (*p && *p != '"') ++p;
+        if (*p == '"') ++p;
+    } else {
+        while (*p && *p != ' ' && *p != '\t') ++p;
+    }
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
 char* copyText(const char* text) {
     const std::size_t length = text ? std::strlen(text) : 0;
     char* copy = static_cast<char*>(std::malloc(length + 1));

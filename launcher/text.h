@@ -28,6 +28,12 @@ struct TextBuffer {
 void appendText(TextBuffer* buffer, const char* text);
 void releaseText(TextBuffer* buffer);
 
+// The arguments of a full command line (GetCommandLineA): the program name — up to its closing
+// double quote when it begins with one, else up to the first blank or tab — and the blanks and
+// tabs after it are skipped. Bytes above 0x7F are ordinary characters (UTF-8 and other ANSI
+// code pages use them for letters).
+const char* skipProgramName(const char* commandLine);
+
 // A heap copy of text (never null: an empty text for null).
 char* copyText(const char* text);
 

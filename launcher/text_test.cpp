@@ -119,3 +119,26 @@ TEST(AppendText, EmptyAndNullChangeNothing) {
     EXPECT_EQ(buffer.text, nullptr);
     EXPECT_EQ(buffer.capacity, 0u);
 }
+
+TEST(SkipProgramName, Table) {
+    struct Row {
+        const char* label;
+        const char* commandLine;
+        const char* arguments;
+    } rows[] = {
+        {"plain name", "app.exe a b", "a b"},
+        {"quoted name with blanks", "\"C:\\Program Files\\app.exe\" -x", "-x"},
+        {"tabs and blanks after the name", "app.exe \t  a", "a"},
+        {"name only", "app.exe", ""},
+        {"unclosed quote", "\"C:\\app b", ""},
+        {"quote glued to the arguments", "\"app.exe\"a b", "a b"},
+        {"non-ASCII first argument", "app.exe \xCE\xA9\xCE\xBC x", "\xCE\xA9\xCE\xBC x"},
+        {"non-ASCII in the name", "\xC3\xA9.exe \xC3\xA9", "\xC3\xA9"},
+        {"empty", "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        EXPECT_STREQ(skipProgramName(row.commandLine), row.arguments);
+    }
+    EXPECT_STREQ(skipProgramName(nullptr), "");
+}

@@ -122,6 +122,9 @@ int launcherMain(HINSTANCE instance, const char* commandLine) {
 
 } // namespace korvane
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-    return korvane::launcherMain(instance, commandLine);
+// The command line comes from GetCommandLineA, not from WinMain's argument: the C runtime's
+// start-up code takes every byte above 0x7F for a blank while it skips the program name, and
+// so cut the leading letters off a first argument such as "Ωμέγα" under the UTF-8 code page.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return korvane::launcherMain(instance, korvane::skipProgramName(GetCommandLineA()));
 }

@@ -161,7 +161,7 @@ def test_on_windows_9x_the_hidden_console_supplies_the_details(wine, display, tm
 
 def test_a_non_ascii_argument_reaches_main_intact(wine, tmp_path):
     # Wine reads Linux arguments in the Linux locale; the launcher converts them from the ANSI
-    # code page (1252 here) to Java's UTF-16. "ë" exists in that code page.
+    # code page (UTF-8 under the launcher's manifest) to Java's UTF-16.
     app = DoubleApp(wine, tmp_path, [])
     result = wine.run(app.exe, "Zoë", "C:\\Users\\Zoë", env={"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"})
     assert result.exit_code == 0
