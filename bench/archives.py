@@ -80,7 +80,7 @@ def main() -> int:
               f"archives: median {statistics.median(without) * 1000:.1f} ms; ratio {repeat_ratio:.3f} "
               f"(goal <= 1.05), {RUNS * 3} runs each")
         # "-install" with no service name skips only the archive step: what remains is the cost of
-        # Wine loading the bigger image, which reads a resource section that is not page-aligned.
+        # loading the bigger image.
         print(f"  the same launcher with the archive step skipped (-install): median "
               f"{statistics.median(skipped) * 1000:.1f} ms; archive step alone: ratio "
               f"{statistics.median(repeated) / statistics.median(skipped):.3f}")
