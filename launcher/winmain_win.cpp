@@ -107,7 +107,7 @@ int launcherMain(HINSTANCE instance, const char* commandLine) {
     if (*settings.serviceName && dispatchServiceSwitch(arguments.count, arguments.slots)) return 0;
 
     if (!settings.allowMultipleInstances && !holdInstanceMutex()) return 0;
-    if (settings.splashUntilWindow || settings.splashSeconds != 0) {
+    if (settings.splashUntilWindow || settings.splashSeconds > 0) { // a negative time is no time
         startSplash();
         waitForSplashWindow();
     }

@@ -91,7 +91,7 @@ DWORD WINAPI splashThread(void*) {
     }
     if (settings.splashUntilWindow) {
         SetTimer(splashWindow, watchTimer, watchInterval, nullptr);
-    } else if (settings.splashSeconds != 0) {
+    } else if (settings.splashSeconds > 0) {
         SetTimer(splashWindow, closeTimer, static_cast<UINT>(settings.splashSeconds) * 1000u, nullptr);
     }
     MSG message;
