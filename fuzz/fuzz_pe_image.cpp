@@ -1,4 +1,5 @@
 #include "pack/pe_image.h"
+#include "pack/pe_testing.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,16 +9,6 @@
 using namespace korvane::pe;
 
 namespace {
-
-using Key = std::tuple<std::u16string, std::uint16_t, std::u16string, std::uint16_t, std::uint16_t, std::uint32_t, Bytes>;
-
-std::vector<Key> canonical(const std::vector<Resource>& list) {
-    std::vector<Key> keys;
-    for (const Resource& r : list)
-        keys.emplace_back(r.type.name, r.type.id, r.name.name, r.name.id, r.language, r.codePage, r.data);
-    std::sort(keys.begin(), keys.end());
-    return keys;
-}
 
 [[noreturn]] void crash(const char* what, const std::string& error) {
     std::fprintf(stderr, "%s: %s\n", what, error.c_str());

@@ -1,4 +1,5 @@
 #include "pack/pe_image.h"
+#include "pack/pe_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -230,15 +231,6 @@ ImageSpec templateSpec(bool pe32Plus, Placement placement) {
     if (placement == Placement::RsrcThenData || placement == Placement::NoRsrc)
         s.sections.push_back({".data", fixed(pattern(1000, 5)), 0xc0000040});
     return s;
-}
-
-using ResourceKey = std::tuple<std::u16string, int, std::u16string, int, int, std::uint32_t, Bytes>;
-std::vector<ResourceKey> canonical(const std::vector<Resource>& list) {
-    std::vector<ResourceKey> keys;
-    for (const Resource& r : list)
-        keys.emplace_back(r.type.name, r.type.id, r.name.name, r.name.id, r.language, r.codePage, r.data);
-    std::sort(keys.begin(), keys.end());
-    return keys;
 }
 
 Bytes sectionBytes(const Bytes& f, const Layout::Sec& s, std::uint32_t size) {
